@@ -182,6 +182,16 @@ std::string MutexFileName(std::u16string_view name) {
 }
 
 // mkdir -p; failures show up when the folder is examined afterwards.
+// ---- Environment: getenv/setenv are not safe against each other across threads ----
+
+std::mutex environmentLock;
+
+std::optional<std::string> LockedGetenv(const char* name) {
+    std::lock_guard<std::mutex> guard(environmentLock);
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
 void MakeDirectories(const std::string& dir) {
     for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
         mkdir(dir.substr(0, slash).c_str(), 0700);
@@ -192,10 +202,11 @@ void MakeDirectories(const std::string& dir) {
 // The folder for mutex files, created on demand. The default per-user folder in /tmp must be a
 // real directory owned by us, so another user cannot plant it.
 std::string MutexDirectory(bool create) {
-    const char* custom = std::getenv("CHIMEBOX_MUTEX_DIR");
+    const std::optional<std::string> custom = LockedGetenv("CHIMEBOX_MUTEX_DIR");
+    const bool chosen = custom && !custom->empty();
     std::string dir;
-    if (custom != nullptr && *custom != '\0') {
-        dir = custom;
+    if (chosen) {
+        dir = *custom;
     } else {
         dir = "/tmp/chimebox-mutex-" + std::to_string(getuid());
     }
@@ -203,7 +214,7 @@ std::string MutexDirectory(bool create) {
     if (create) MakeDirectories(dir);
     struct stat st {};
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
-    if (custom == nullptr && st.st_uid != getuid()) return {};
+    if (!chosen && st.st_uid != getuid()) return {};
     return dir;
 }
 
@@ -231,9 +242,6 @@ MutexHandle OpenMutexFile(std::u16string_view rawName, bool create) {
 std::mutex registryLock;
 RegistryReader registryReader;  // empty = default (POSIX has no registry)
 
-// ---- Environment: getenv/setenv are not safe against each other across threads ----
-
-std::mutex environmentLock;
 
 // ---- Libraries ----
 
@@ -527,8 +535,8 @@ std::vector<ProcessInfo> ListProcesses() {
 
 bool ShellOpen(std::u16string_view url) {
     const std::string text = Utf16ToUtf8(UpToNul(url));
-    if (const char* log = std::getenv("CHIMEBOX_OPEN_LOG"); log != nullptr && *log != '\0') {
-        return AppendToOpenLog(log, text + "\n");
+    if (const std::optional<std::string> log = LockedGetenv("CHIMEBOX_OPEN_LOG"); log && !log->empty()) {
+        return AppendToOpenLog(log->c_str(), text + "\n");
     }
     std::string program = "xdg-open";
     char* argv[] = {program.data(), const_cast<char*>(text.c_str()), nullptr};

@@ -65,9 +65,13 @@ class Run:
         return code
 
     def cleanup(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+        if self.proc:
+            if self.proc.poll() is None:
+                self.proc.kill()
+                self.proc.wait()
+            for pipe in (self.proc.stdin, self.proc.stdout):
+                if pipe and not pipe.closed:
+                    pipe.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 

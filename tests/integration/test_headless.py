@@ -27,7 +27,7 @@ class HeadlessTest(unittest.TestCase):
         phone = self.run_.phone("udid-1")
         self.run_.start(SUPPORT)
         phone.attach()
-        self.assertTrue(wait_until(lambda: phone.calls("AMDeviceStopSession"), SLOW), phone.calls())
+        self.assertTrue(wait_until(lambda: phone.calls("AMDeviceDisconnect"), SLOW), phone.calls())
         self.assertEqual([c.split("\t")[0] for c in phone.calls("AMDeviceConnect", "AMDeviceStartSession",
                                                                  "AMDeviceStopSession", "AMDeviceDisconnect")][:4],
                          ["AMDeviceConnect", "AMDeviceStartSession", "AMDeviceStopSession", "AMDeviceDisconnect"])

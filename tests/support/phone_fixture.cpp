@@ -189,12 +189,13 @@ void PhoneTest::MakeCurrent(const SimPhone& phone) {
 }
 
 void PhoneTest::DropSessionMutex() {
-    // Windows destroys a named mutex with its last handle; the POSIX stand-in is a file, so
-    // sessions are pointed at a folder where it was never created.
+    // Windows destroys a named mutex with its last handle; the POSIX stand-in is a file in this
+    // test's mutex folder, which goes with it. (The environment is left alone: the simulator's
+    // threads read it meanwhile.)
     if (sessionMutex_) platform::CloseNamedMutex(sessionMutex_);
     sessionMutex_ = nullptr;
-    fs::create_directories(root_ / "no-mutex");
-    platform::SetEnv(u"CHIMEBOX_MUTEX_DIR", PathText(root_ / "no-mutex"));
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(root_ / "mutex", ignored)) fs::remove(entry.path(), ignored);
 }
 
 LeakCounters PhoneTest::Counters() const {

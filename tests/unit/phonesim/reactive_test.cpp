@@ -94,7 +94,8 @@ Json Track(int64_t pid, const char* title, const char* guid, const char* path, b
 
 // Tracks written by someone else, with keys of their own that must survive.
 Json OtherTrack(int64_t pid) {
-    return Json{{"pid", pid}, {"title", "Old " + std::to_string(pid)}, {"guid", "G" + std::to_string(pid)},
+    const std::string number = std::to_string(pid);
+    return Json{{"pid", pid}, {"title", std::string("Old ").append(number)}, {"guid", std::string("G").append(number)},
                 {"kind", "Ringtone"}, {"path", "/iTunes_Control/Ringtones/old.m4r"}, {"broken", false},
                 {"play_count", 3}};
 }
