@@ -136,7 +136,7 @@ Fn SimExport(void* module, const char* name) {
 
 void PhoneTest::SetUp() {
     BindSimulatedApple();
-    SimExport<void (*)()>(MobileDevice.module, "PhoneSimReset")();
+    StopDeviceEvents();
     root_ = NewTempDir("chimebox-phone-");
     fs::create_directories(root_ / "phones");
     platform::SetEnv(u"PHONESIM_ROOT", PathText(root_));
@@ -151,7 +151,7 @@ void PhoneTest::SetUp() {
 
 void PhoneTest::TearDown() {
     DropSessionMutex();
-    SimExport<void (*)()>(MobileDevice.module, "PhoneSimReset")();
+    StopDeviceEvents();
     SetAttachHooks({});
     SetUiNotifySender(nullptr);
     std::error_code ignored;
@@ -187,6 +187,8 @@ void PhoneTest::MakeCurrent(const SimPhone& phone) {
     syncState.device = TakeDevice(phone);
     syncState.connectionState = Connected;
 }
+
+void PhoneTest::StopDeviceEvents() { SimExport<void (*)()>(MobileDevice.module, "PhoneSimReset")(); }
 
 void PhoneTest::DropSessionMutex() {
     // Windows destroys a named mutex with its last handle; the POSIX stand-in is a file in this

@@ -71,6 +71,8 @@ protected:
     AMDeviceRef TakeDevice(const SimPhone& phone);
     // TakeDevice, then the phone is current and Connected in SyncState.
     void MakeCurrent(const SimPhone& phone);
+    // Stops the simulator's device events (and forgets its subscriptions).
+    void StopDeviceEvents();
     // Takes the session mutex away, as when its creation at start-up failed.
     void DropSessionMutex();
     LeakCounters Counters() const;

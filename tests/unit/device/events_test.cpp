@@ -59,6 +59,7 @@ protected:
     }
     void TearDown() override {
         holdPrompt = false;
+        StopDeviceEvents();  // no attach may start another worker meanwhile
         PostQuitToPhoneThreads();
         EXPECT_TRUE(WaitUntil([] { return workersRunning == 0; }));
         PhoneTest::TearDown();

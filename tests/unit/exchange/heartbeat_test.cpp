@@ -126,7 +126,7 @@ class FirstAttachTest : public PhoneTest {
 protected:
     void SetUp() override {
         PhoneTest::SetUp();
-        SetAttachHooks({CheckProtocolVersion, DeviceWorker});
+        SetAttachHooks({CheckProtocolVersion, CountedWorker});
         SetUiNotifySender([](uint32_t code) {
             lastNotified = code;
             ++notifyCount;
@@ -136,10 +136,19 @@ protected:
         SubscribeDeviceEvents();
     }
     void TearDown() override {
+        StopDeviceEvents();  // no attach may start another worker meanwhile
         PostQuitToPhoneThreads();
-        platform::SleepMs(300);
+        EXPECT_TRUE(WaitUntil([] { return workersRunning == 0; }));
         PhoneTest::TearDown();
     }
+    // The real worker, counted, so that none outlives its test.
+    static unsigned CountedWorker(void* arg) {
+        ++workersRunning;
+        unsigned result = DeviceWorker(arg);
+        --workersRunning;
+        return result;
+    }
+    static inline std::atomic<int> workersRunning{0};
     static inline std::atomic<int> notifyCount{0};
     static inline std::atomic<uint32_t> lastNotified{0};
 };
