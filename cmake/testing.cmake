@@ -34,4 +34,13 @@ function(chimebox_add_gtest name)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}"
     ENVIRONMENT "CHIMEBOX_APPLE_SUPPORT=${support};CHIMEBOX_BUILD_DIR=${bindir}")
+  chimebox_session_mutex_lock(${name})
+endfunction()
+
+# On Windows the session mutex is one named object for every process of the (Wine) session, so
+# tests that create it or check that it is missing must not run at the same time.
+function(chimebox_session_mutex_lock name)
+  if(WIN32)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK session-mutex)
+  endif()
 endfunction()
