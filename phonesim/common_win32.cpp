@@ -2,7 +2,11 @@
 // every DLL has its own static C runtime, and the program sets them with SetEnvironmentVariableW.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "phonesim/common.h"
@@ -41,6 +45,21 @@ std::optional<std::string> GetEnvNative(const char* name) {
 }
 
 FilePtr OpenFile(const fs::path& path, const char* mode) {
+    // Files read on every call (faults, ath-script, name) are opened sharing delete and write,
+    // so a test can replace or remove them at any moment, as on a POSIX disk.
+    if (std::string_view(mode) == "rb") {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return FilePtr();
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+        if (fd < 0) {
+            CloseHandle(h);
+            return FilePtr();
+        }
+        FILE* f = _fdopen(fd, "rb");
+        if (!f) _close(fd);
+        return FilePtr(f);
+    }
     std::wstring wideMode;
     for (const char* p = mode; *p; ++p) wideMode += static_cast<wchar_t>(*p);
     return FilePtr(_wfopen(path.c_str(), wideMode.c_str()));

@@ -92,7 +92,9 @@ void SimPhone::AddFault(const std::string& name, const std::string& path) const 
     std::ofstream out(dir / "faults", std::ios::app);
     out << name << (path.empty() ? "" : "\t" + path) << "\n";
 }
-void SimPhone::ClearFaults() const { fs::remove(dir / "faults"); }
+// Emptied rather than removed: the simulator may have the file open at that moment, which on
+// Windows forbids removing it.
+void SimPhone::ClearFaults() const { WriteFile(dir / "faults", ""); }
 
 std::vector<std::string> SimPhone::CallLog() const {
     std::vector<std::string> lines;

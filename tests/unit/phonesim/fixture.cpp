@@ -87,13 +87,13 @@ void PhoneSimTest::TearDown() {
     fs::remove_all(root_, ec);
 }
 
-fs::path PhoneSimTest::MakePhone(const PhoneSpec& spec) {
-    const fs::path dir = PhoneDir(spec.udid);
+fs::path PhoneSimTest::MakePhone(const PhoneSpec& layout) {
+    const fs::path dir = PhoneDir(layout.udid);
     fs::create_directories(dir / "media");
-    if (!spec.name.empty()) WriteFile(dir / "name", spec.name + "\n");
-    if (spec.paired) WriteFile(dir / "paired", "");
-    for (const std::string& app : spec.apps) fs::create_directories(dir / "apps" / PathFromUtf8(app));
-    if (spec.attached) Attach(spec.udid);
+    if (!layout.name.empty()) WriteFile(dir / "name", layout.name + "\n");
+    if (layout.paired) WriteFile(dir / "paired", "");
+    for (const std::string& app : layout.apps) fs::create_directories(dir / "apps" / PathFromUtf8(app));
+    if (layout.attached) Attach(layout.udid);
     return dir;
 }
 

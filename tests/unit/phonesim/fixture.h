@@ -51,7 +51,7 @@ protected:
     void TearDown() override;
 
     fs::path PhoneDir(const std::string& udid) const { return root_ / "phones" / PathFromUtf8(udid); }
-    fs::path MakePhone(const PhoneSpec& spec);
+    fs::path MakePhone(const PhoneSpec& layout);
     void Attach(const std::string& udid, const std::string& token = "1");
     void Detach(const std::string& udid);
 
