@@ -181,7 +181,6 @@ std::string MutexFileName(std::u16string_view name) {
     return out;
 }
 
-// mkdir -p; failures show up when the folder is examined afterwards.
 // ---- Environment: getenv/setenv are not safe against each other across threads ----
 
 std::mutex environmentLock;
@@ -192,6 +191,7 @@ std::optional<std::string> LockedGetenv(const char* name) {
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
+// mkdir -p; failures show up when the folder is examined afterwards.
 void MakeDirectories(const std::string& dir) {
     for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
         mkdir(dir.substr(0, slash).c_str(), 0700);
@@ -241,7 +241,6 @@ MutexHandle OpenMutexFile(std::u16string_view rawName, bool create) {
 
 std::mutex registryLock;
 RegistryReader registryReader;  // empty = default (POSIX has no registry)
-
 
 // ---- Libraries ----
 
@@ -444,10 +443,9 @@ void SetRegistryReader(RegistryReader reader) {
 std::optional<std::u16string> GetEnv(std::u16string_view name) {
     const std::string key = Utf8UpToNul(name);
     if (key.empty()) return std::nullopt;
-    std::lock_guard<std::mutex> guard(environmentLock);
-    const char* value = std::getenv(key.c_str());
-    if (value == nullptr) return std::nullopt;
-    return Utf8ToUtf16(value);
+    const std::optional<std::string> value = LockedGetenv(key.c_str());
+    if (!value) return std::nullopt;
+    return Utf8ToUtf16(*value);
 }
 
 void SetEnv(std::u16string_view name, std::u16string_view value) {
