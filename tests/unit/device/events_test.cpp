@@ -138,7 +138,8 @@ TEST_F(EventsTest, TheCurrentPhoneAttachedAgainIsANewAttach) {
     phone.ReannounceAttach();
     ASSERT_TRUE(WaitConnected("Renamed"));
     EXPECT_TRUE(WaitUntil([] { return workersStarted == 2 && workersQuit == 1; }));
-    EXPECT_NE(syncState.deviceWorkerThread.load(), firstWorker);
+    // The new worker may count itself before the attach has stored its identity.
+    EXPECT_TRUE(WaitUntil([&] { return syncState.deviceWorkerThread.load() != firstWorker; }));
     EXPECT_EQ(protocolChecks, 1);  // the protocol check runs once per run
     EXPECT_EQ(phone.Calls({"AMDeviceStartSession"}).size(), 2u);
 }
