@@ -83,7 +83,7 @@ TEST_F(EventsTest, AttachIdentifiesThePhoneAndStartsAWorker) {
     ASSERT_TRUE(WaitConnected("陈的 iPhone"));
     EXPECT_EQ(syncState.deviceId.Get(), u"udid-0001");
     EXPECT_TRUE(WaitUntil([] { return workersStarted == 1; }));
-    EXPECT_NE(syncState.deviceWorkerThread.load(), 0u);
+    EXPECT_TRUE(WaitUntil([] { return syncState.deviceWorkerThread.load() != 0; }));
     EXPECT_EQ(protocolChecks, 1);
     EXPECT_TRUE(syncState.protocolOk);
     EXPECT_FALSE(syncState.firstAttach);
