@@ -1,0 +1,40 @@
+// Resource ids of chimebox.exe: dialog templates, controls, skin pictures and the icon.
+#pragma once
+
+#define DLG_MAIN 102
+#define ICON_MAIN 128
+
+#define IMG_TITLE_BAR 136
+#define IMG_CONNECTED 137
+#define IMG_NOT_CONNECTED 138
+#define IMG_ITUNES_NEEDED 139
+#define IMG_CLOSE 140
+#define IMG_MINIMIZE 142
+#define IMG_DOWNLOAD_TILE 144
+#define IMG_SYNCING_BRIGHT 146
+#define IMG_SYNCING_FADED 147
+#define IMG_CLOSE_HOVER 148
+#define IMG_MINIMIZE_HOVER 149
+#define IMG_DOWNLOAD_TILE_HOVER 150
+#define IMG_HELP_BAR 151
+#define IMG_HELP_BAR_HOVER 152
+
+#define DLG_VERSION_PROMPT 153
+#define DLG_ITUNES_PROMPT 155
+
+// Main window.
+#define CTL_STATE_IMAGE 1002
+#define CTL_TITLE_BAR 1005
+#define CTL_STATUS_LINE 1006
+#define CTL_SYNCING_INDICATOR 1010
+#define CTL_CLOSE_BUTTON 1011
+#define CTL_MINIMIZE_BUTTON 1012
+#define CTL_DOWNLOAD_TILE 1013
+#define CTL_SUPPORT_LINE 1014
+#define CTL_HELP_BAR 1016
+
+// Prompts.
+#define CTL_UPDATE_NOW 1001
+#define CTL_SECOND_CHOICE 1003
+#define CTL_VERSION_TEXT 1019
+#define CTL_ITUNES_TEXT 1024
