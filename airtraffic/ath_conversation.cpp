@@ -53,7 +53,10 @@ void NormalEnd() {
     }
     DestroyConnection();
     ClearSyncQueue();
-    syncState.connectionState = Connected;
+    // A detach meanwhile has already put the state back to Waiting; a phone that is gone must
+    // not show as connected again.
+    ConnectionState syncing = Syncing;
+    syncState.connectionState.compare_exchange_strong(syncing, Connected);
     EndJobThread(true);
 }
 

@@ -221,6 +221,26 @@ TEST_F(AthTest, APendingQuitBeatsSyncFinished) {
     EXPECT_EQ(Conversation(), std::vector<std::string>{"Destroy"});
 }
 
+// The phone is unplugged while the driver is ending the job: the detach has set Waiting by the
+// time the normal end sets the state, which must not bring back Connected for a phone that is gone.
+TEST_F(AthTest, ADetachDuringTheNormalEndLeavesWaiting) {
+    StartJob(RemoveTones);
+    // Holding the session mutex stops the normal end in its queue clean-up, after the destroy.
+    platform::MutexHandle mutex = platform::OpenNamedMutex(SESSION_MUTEX_NAME);
+    ASSERT_NE(mutex, nullptr);
+    platform::WaitNamedMutex(mutex);
+    Say("SyncFinished");
+    bool destroyed = WaitFor("ATHostConnectionDestroy");
+    // What the detach does under the mutex.
+    syncState.connectionState = Waiting;
+    syncState.device = nullptr;
+    platform::ReleaseNamedMutex(mutex);
+    platform::CloseNamedMutex(mutex);
+    ASSERT_TRUE(destroyed);
+    ASSERT_TRUE(WaitUntil([] { return !syncState.syncBusy; }));
+    EXPECT_EQ(syncState.connectionState, Waiting);
+}
+
 TEST(AthIdentifiers, ClockDerivedValues) {
     EXPECT_EQ(LibraryIdFor(0x5F3A1B2Cu), "000000005F3A1B2C");
     EXPECT_EQ(TrackGuid(0x5F3A1B2Cu), "87ZEPH005F3A1B2C");

@@ -96,6 +96,60 @@ TEST_F(WorkerTest, QuitIsSeenWithinOnePass) {
     worker_ = 0;
 }
 
+// After a re-attach the worker of the earlier attach finishes its pass while the new one begins:
+// the two must not both find syncBusy clear and start two jobs (their AirTraffic threads would
+// share one job's fields and end-of-job count).
+std::atomic<int> overlappingEnded{0};
+unsigned CountedWorker(void* arg) {
+    unsigned result = DeviceWorker(arg);
+    ++overlappingEnded;
+    return result;
+}
+
+TEST_F(WorkerTest, OverlappingWorkersStartOneJob) {
+    overlappingEnded = 0;
+    Companion("/Documents/sync/add/New.m4r", std::string(40, 'n'));
+    Companion("/Documents/sync/UpdateRing");
+    platform::ThreadId first = platform::StartThread(CountedWorker, nullptr);
+    platform::ThreadId second = platform::StartThread(CountedWorker, nullptr);
+    ASSERT_TRUE(WaitUntil([] { return JobStarts() >= 1; }));
+    Passes(3);  // the stand-in AirTraffic threads never end the job
+    EXPECT_EQ(JobStarts(), 1);
+    platform::PostToThread(first, platform::MSG_THREAD_QUIT);
+    platform::PostToThread(second, platform::MSG_THREAD_QUIT);
+    EXPECT_TRUE(WaitUntil([] { return overlappingEnded.load() == 2; }, std::chrono::milliseconds(1000)));
+}
+
+// A detach or re-attach that posts its quit messages while the worker is starting a job can come
+// before the job's thread identities are stored; the worker passes its quit on to them, so the
+// job still ends and syncBusy does not stay set.
+std::atomic<int> jobThreadsQuit{0};
+unsigned StandInJobThread(void*) {
+    while (!platform::DrainThreadMessages()) platform::SleepMs(5);
+    ++jobThreadsQuit;
+    return 0;
+}
+// Runs on the worker's thread, as the job start does.
+void QuitArrivesBeforeTheJobThreadsAreStored() {
+    platform::PostToThread(platform::CurrentThreadId(), platform::MSG_THREAD_QUIT);
+    syncState.athDriverThread = platform::StartThread(StandInJobThread, nullptr);
+    syncState.athReaderThread = platform::StartThread(StandInJobThread, nullptr);
+}
+
+TEST_F(WorkerTest, QuitDuringAJobStartReachesTheJobThreads) {
+    jobThreadsQuit = 0;
+    Companion("/Documents/sync/UpdateRing");
+    SetSyncThreadStarter(QuitArrivesBeforeTheJobThreadsAreStored);
+    StartWorker();
+    ASSERT_TRUE(WaitUntil([] { return workerEnded.load(); }));
+    worker_ = 0;
+    EXPECT_TRUE(WaitUntil([] { return jobThreadsQuit.load() == 2; }, std::chrono::milliseconds(1000)));
+    // Without the quit, the stand-ins would outlive the test: end them either way.
+    platform::PostToThread(syncState.athDriverThread, platform::MSG_THREAD_QUIT);
+    platform::PostToThread(syncState.athReaderThread, platform::MSG_THREAD_QUIT);
+    WaitUntil([] { return jobThreadsQuit.load() == 2; });
+}
+
 TEST_F(WorkerTest, ProbeCommandFilesKeepsFlagsWhenTheContainerIsUnreachable) {
     Companion("/Documents/sync/GetCurrentRing");
     ProbeCommandFiles();
