@@ -55,13 +55,17 @@ inline CfObject MakeInt32(int32_t value) { return MakeNumber(kCFNumberSInt32Type
 inline CfObject MakeLong(long value) { return MakeNumber(kCFNumberLongType, value); }
 inline CfObject MakeLongLong(long long value) { return MakeNumber(kCFNumberLongLongType, value); }
 
-// Adds key (a constant string made here and released after) and value to a dictionary.
+// Adds key (a constant string made here and released after) and value to a dictionary. A part
+// that could not be made is left out: CoreFoundation retains what is added, and retaining none
+// ends the process.
 inline void AddValue(const CfObject& dict, const char* key, CFTypeRef value) {
     CfObject keyString = MakeConstantString(key);
+    if (!dict || !keyString || !value) return;
     CoreFoundation.CFDictionaryAddValue(dict.mutableGet(), keyString.get(), value);
 }
 inline void AddValue(const CfObject& dict, const char* key, const CfObject& value) { AddValue(dict, key, value.get()); }
 inline void AddString(const CfObject& dict, const char* key, const char* value) { AddValue(dict, key, MakeConstantString(value)); }
 inline void Append(const CfObject& array, const CfObject& value) {
+    if (!array || !value) return;
     CoreFoundation.CFArrayAppendValue(array.mutableGet(), value.get());
 }

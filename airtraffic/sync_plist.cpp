@@ -11,6 +11,7 @@
 namespace {
 
 CfObject Serialise(const CfObject& root) {
+    if (!root) return {};
     return CfObject(CoreFoundation.CFPropertyListCreateData(nullptr, root.get(), kCFPropertyListBinaryFormat_v1_0, 0, nullptr));
 }
 
@@ -26,8 +27,10 @@ void UploadSyncDocument(const CfObject& document, const char* directory) {
     JoinAfcPath(path, sizeof path, directory, SYNC_DOCUMENT_NAME);
     AFCFileRef file = 0;
     if (MobileDevice.AFCFileRefOpen(media.Get(), path, AFC_MODE_WRITE_CREATE, &file) != 0) return;
-    MobileDevice.AFCFileRefWrite(media.Get(), file, CoreFoundation.CFDataGetBytePtr(document.get()),
-                                 static_cast<uint32_t>(CoreFoundation.CFDataGetLength(document.get())));
+    // Bytes that cannot be reached are not written: a write reads its whole length from them.
+    if (const uint8_t* bytes = CoreFoundation.CFDataGetBytePtr(document.get())) {
+        MobileDevice.AFCFileRefWrite(media.Get(), file, bytes, static_cast<uint32_t>(CoreFoundation.CFDataGetLength(document.get())));
+    }
     MobileDevice.AFCFileRefClose(media.Get(), file);
 }
 

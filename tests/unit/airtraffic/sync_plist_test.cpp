@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "airtraffic/sync_plist.h"
 #include "exchange/sync_worker.h"
 #include "phonesim/plist.h"
@@ -8,6 +10,11 @@
 namespace {
 
 namespace plist = phonesim::plist;
+
+CFDictionaryAddValue_fn boundAddValue = nullptr;
+CFArrayAppendValue_fn boundAppend = nullptr;
+CFPropertyListCreateData_fn boundCreateData = nullptr;
+AFCFileRefWrite_fn boundWrite = nullptr;
 
 class SyncPlistTest : public ExchangeTest {
 protected:
@@ -164,6 +171,68 @@ TEST_F(SyncPlistTest, AnUnreachableMediaPartitionWritesNothingButThePidIsSet) {
     EXPECT_GE(syncState.insertedPid, 10000000);
     EXPECT_FALSE(fs::exists(OnMedia("/iTunes_Control/Ringtones/Sync")));
     EXPECT_FALSE(fs::exists(OnMedia("/iTunes_Control/Media/Sync")));
+}
+
+// Real CoreFoundation retains what goes into a dictionary, and retaining none ends the process;
+// so when an object cannot be made, nothing may hand none to an add, an append or the writer.
+std::atomic<int> noneHandedOn{0};
+void APPLE_CALL CheckedAddValue(CFMutableDictionaryRef dict, const void* key, const void* value) {
+    if (!dict || !key || !value) ++noneHandedOn;
+    else boundAddValue(dict, key, value);
+}
+void APPLE_CALL CheckedAppend(CFMutableArrayRef array, const void* value) {
+    if (!array || !value) ++noneHandedOn;
+    else boundAppend(array, value);
+}
+CFDataRef APPLE_CALL CheckedCreateData(CFAllocatorRef allocator, CFTypeRef root, CFPropertyListFormat format, CFOptionFlags options,
+                                       void** error) {
+    if (!root) ++noneHandedOn;
+    return root ? boundCreateData(allocator, root, format, options, error) : nullptr;
+}
+
+AppleResult APPLE_CALL CheckedWrite(AFCConnectionRef connection, AFCFileRef file, const void* data, uint32_t length) {
+    if (!data && length) ++noneHandedOn;
+    return data || !length ? boundWrite(connection, file, data, length) : 1;
+}
+
+// A checking stand-in in a bound slot for the scope; the bound function is kept for it to call.
+template <typename Fn>
+class ScopedSlot {
+public:
+    ScopedSlot(Fn& slot, Fn standIn, Fn& bound) : slot_(slot), saved_(slot) {
+        bound = slot;
+        slot = standIn;
+    }
+    ~ScopedSlot() { slot_ = saved_; }
+    ScopedSlot(const ScopedSlot&) = delete;
+    ScopedSlot& operator=(const ScopedSlot&) = delete;
+
+private:
+    Fn& slot_;
+    Fn saved_;
+};
+
+TEST_F(SyncPlistTest, AnObjectThatCannotBeMadeIsNeverHandedOn) {
+    ScopedSlot add(CoreFoundation.CFDictionaryAddValue, CheckedAddValue, boundAddValue);
+    ScopedSlot append(CoreFoundation.CFArrayAppendValue, CheckedAppend, boundAppend);
+    ScopedSlot createData(CoreFoundation.CFPropertyListCreateData, CheckedCreateData, boundCreateData);
+    ScopedSlot write(MobileDevice.AFCFileRefWrite, CheckedWrite, boundWrite);
+    const char* const faults[] = {"CFDataGetBytePtr", "CFNumberCreate", "CFDictionaryCreateMutable", "CFArrayCreateMutable",
+                                  "__CFStringMakeConstantString", "CFStringCreateWithCString\tTitle"};
+    for (const char* fault : faults) {
+        WriteFile(root_ / "faults", std::string(fault) + "\n");
+        for (SyncOperation operation : {AddTone, RemoveTones}) {
+            noneHandedOn = 0;
+            ResetSyncJob();
+            syncState.syncOperation = operation;
+            syncState.addedToneTitle.Set(u"Title");
+            syncState.pidsToDelete = {10012345};
+            WriteRingtoneSyncPlist();
+            WriteMediaSyncPlist();
+            EXPECT_EQ(noneHandedOn, 0) << fault << ", operation " << operation;
+        }
+    }
+    WriteFile(root_ / "faults", "");
 }
 
 }  // namespace
