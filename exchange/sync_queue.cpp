@@ -123,8 +123,10 @@ PushOutcome PushQueuedFiles(SyncQueue& addQueue, SyncQueue& removeQueue) {
     WriteQueuedFiles(addQueue, media.Get());
     RemoveQueuedFiles(media.Get(), removeQueue);
     outcome.toneWritten = true;
+    outcome.catalogueWritten = true;
     for (const auto& item : addQueue) {
         if (item->isTone) outcome.toneWritten = item->written;
+        if (item->name == CATALOGUE_NAME && item->data) outcome.catalogueWritten = item->written;
     }
     return outcome;
 }
@@ -148,10 +150,11 @@ void StartSyncJob() {
     FreeQueue(removeQueue);
     FreeQueue(addQueue);
 
-    // When the media partition was out of reach, or the ringtone did not get there, nothing is
-    // registered and the request stays, so a later pass serves it again; otherwise the app would
-    // be told the job is done while the phone never got the file.
-    if (!pushed.mediaReached || (syncState.syncOperation == AddTone && !pushed.toneWritten)) {
+    // When the media partition was out of reach, or the ringtone or the catalogue did not get
+    // there whole, nothing is registered and the request stays, so a later pass serves it again;
+    // otherwise the app would be told the job is done while the phone never got the file (or
+    // kept a cut catalogue).
+    if (!pushed.mediaReached || (syncState.syncOperation == AddTone && !pushed.toneWritten) || !pushed.catalogueWritten) {
         ConnectionState syncing = Syncing;
         syncState.connectionState.compare_exchange_strong(syncing, Connected);
         syncState.syncBusy = false;

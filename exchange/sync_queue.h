@@ -32,6 +32,7 @@ void ScanQueueDirectory(SyncQueue& queue, AFCConnectionRef container, const char
 struct PushOutcome {
     bool mediaReached = false;  // the media partition could be opened
     bool toneWritten = false;   // the ringtone to insert (if any) was copied whole
+    bool catalogueWritten = false;  // the replacement catalogue (if any) was copied whole
 };
 PushOutcome PushQueuedFiles(SyncQueue& addQueue, SyncQueue& removeQueue);
 void WriteQueuedFiles(SyncQueue& addQueue, AFCConnectionRef media);

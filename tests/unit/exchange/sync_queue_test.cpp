@@ -165,17 +165,25 @@ TEST_F(SyncQueueTest, AJobWhoseFilesCannotReachThePhoneIsNotStarted) {
         const char* fault;
         const char* path;
         bool tone;
+        bool catalogue = false;
     } cases[] = {
         {"media partition unreachable, tone job", "AMDeviceStartService", "com.apple.afc", true},
         {"media partition unreachable, removal job", "AMDeviceStartService", "com.apple.afc", false},
         {"tone cannot be written", "AFCFileRefOpen", "/iTunes_Control/Ringtones/Song.m4r", true},
         {"tone write fails", "AFCFileRefWrite", nullptr, true},
+        // A cut catalogue would stand on the phone while the app is told it was replaced.
+        {"catalogue cannot be written", "AFCFileRefOpen", "/iTunes_Control/iTunes/Ringtones.plist", false, true},
+        {"catalogue write fails", "AFCFileRefWrite", "/iTunes_Control/iTunes/Ringtones.plist", true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(InContainer("/Documents/sync/"));
         Companion("/Documents/sync/UpdateRing");
         if (c.tone) Companion("/Documents/sync/add/Song.m4r", TONE);
+        if (c.catalogue) {
+            fs::create_directories(OnMedia("/iTunes_Control/iTunes"));
+            Companion("/Documents/sync/add/Ringtones.plist", "<plist>new catalogue</plist>");
+        }
         Companion("/Documents/sync/rm/5.pid");
         phone_.ClearFaults();
         phone_.AddFault(c.fault, c.path ? c.path : "");
