@@ -258,6 +258,27 @@ LRESULT CChimeboxDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return CDialogEx::WindowProc(message, wParam, lParam);
 }
 
+HBRUSH CChimeboxDlg::OnCtlColor(HDC dc, HWND control, UINT kind, HBRUSH baseBrush) {
+    if (kind != CTLCOLOR_STATIC || !control) return baseBrush;
+    const struct {
+        HWND window;
+        PixelRect place;
+        SolidBrush& ground;
+    } overStatePicture[] = {
+        {syncingIndicator.m_hWnd, SYNCING_INDICATOR_PLACE, syncingGround},
+        {helpBar.m_hWnd, HELP_BAR_PLACE, helpGround},
+    };
+    for (const auto& entry : overStatePicture) {
+        if (control != entry.window) continue;
+        const COLORREF colour = PictureColourAt(stateImageHolder, STATE_IMAGE_PLACE, entry.place.x, entry.place.y);
+        if (HBRUSH brush = entry.ground.For(colour)) {
+            SetBkColor(dc, colour);
+            return brush;
+        }
+    }
+    return baseBrush;
+}
+
 void CChimeboxDlg::OnBlinkTimer() {
     SetControlImage(blinkPhase ? IMG_SYNCING_BRIGHT : IMG_SYNCING_FADED, syncingIndicator, &indicatorImageHolder);
     blinkPhase = !blinkPhase;
@@ -301,6 +322,9 @@ LRESULT CChimeboxDlg::OnStatusViewRequest(WPARAM operation, LPARAM payload) {
     switch (operation) {
     case OP_SHOW_STATE_PICTURE:
         ShowDecodedImage(stateImage, &stateImageHolder, std::move(*reinterpret_cast<CImage*>(payload)));
+        // Their ground comes from the state picture.
+        syncingIndicator.Invalidate(true);
+        helpBar.Invalidate(true);
         return 1;
     case OP_START_BLINKING:
         blinkPhase = true;

@@ -11,6 +11,7 @@
 #include "ui/framework/image.h"
 #include "ui/image_buttons.h"
 #include "ui/notify_dispatch.h"
+#include "ui/picture_ground.h"
 #include "ui/status_display.h"
 
 class CChimeboxDlg : public CDialogEx, private UiNotifyActions {
@@ -30,6 +31,8 @@ protected:
     BOOL OnInitDialog() override;
     void DoDataExchange() override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The pictures lying on the state picture are drawn over its ground; the rest as usual.
+    HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind, HBRUSH baseBrush) override;
 
 private:
     // Initialisation pieces, in the order they run.
@@ -73,4 +76,6 @@ private:
     CStaticButton closeButton;
     CStaticButton downloadTile;
     CStaticButton helpBar;
+    SolidBrush syncingGround;
+    SolidBrush helpGround;
 };

@@ -11,12 +11,20 @@ constexpr COLORREF GREY = RGB(128, 128, 128);
 constexpr COLORREF BLACK = RGB(0, 0, 0);
 constexpr WPARAM ESCAPE_KEY = 27;
 
-HFONT CreatePromptFont() {
+HFONT CreatePromptFontOfHeight(int height) {
     LOGFONTW font{};
-    font.lfHeight = 23;
+    font.lfHeight = height;
     font.lfWeight = FW_BOLD;
     lstrcpynW(font.lfFaceName, L"微软雅黑", LF_FACESIZE);
     return CreateFontIndirectW(&font);
+}
+
+std::wstring WindowText(HWND window) {
+    const int length = window ? GetWindowTextLengthW(window) : 0;
+    if (length <= 0) return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    return text;
 }
 
 // The etched separator has no id of its own (-1).
@@ -28,6 +36,40 @@ HWND FindSeparator(HWND dialog) {
 }
 
 }  // namespace
+
+int WidestLine(HFONT font, const std::wstring& text) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return -1;
+    HGDIOBJ previous = SelectObject(dc, font);
+    int widest = 0;
+    bool measured = true;
+    for (size_t start = 0; start <= text.size() && measured;) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == L'\r') --length;
+        SIZE extent{};
+        if (length > 0) {
+            measured = GetTextExtentPoint32W(dc, text.data() + start, static_cast<int>(length), &extent) != FALSE;
+        }
+        if (extent.cx > widest) widest = extent.cx;
+        start = end + 1;
+    }
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    return measured ? widest : -1;
+}
+
+HFONT CreatePromptFont(const std::wstring& text, int width) {
+    for (int height = PROMPT_FONT_HEIGHT; height > PROMPT_FONT_MIN_HEIGHT; --height) {
+        HFONT font = CreatePromptFontOfHeight(height);
+        if (!font) return nullptr;
+        const int widest = WidestLine(font, text);
+        if (widest >= 0 && widest <= width) return font;
+        DeleteObject(font);
+    }
+    return CreatePromptFontOfHeight(PROMPT_FONT_MIN_HEIGHT);
+}
 
 CPromptDlg::CPromptDlg(UINT templateId, UINT textId) : CDialogEx(templateId), textId_(textId) {}
 
@@ -42,9 +84,14 @@ BOOL CPromptDlg::PreTranslateMessage(MSG* message) {
 
 void CPromptDlg::LayOut(int width, int height, const PixelRect* controls, const UINT* ids, size_t count,
                         PixelRect separator) {
-    textFont = CreatePromptFont();
     SetClientSize(m_hWnd, width, height);
-    for (size_t i = 0; i < count; ++i) PlaceWindow(GetDlgItem(ids[i]), controls[i]);
+    int textWidth = width;
+    for (size_t i = 0; i < count; ++i) {
+        PlaceWindow(GetDlgItem(ids[i]), controls[i]);
+        if (ids[i] == textId_) textWidth = controls[i].width;
+    }
+    if (textFont) DeleteObject(textFont);
+    textFont = CreatePromptFont(WindowText(GetDlgItem(textId_)), textWidth);
     PlaceWindow(FindSeparator(m_hWnd), separator);
     // The message is drawn in textFont whichever order the static selects fonts in.
     if (HWND text = GetDlgItem(textId_)) ::SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(textFont), FALSE);

@@ -1,9 +1,22 @@
 // The two modal prompts: close iTunes first, and a newer desktop program is needed.
 #pragma once
 
+#include <string>
+
 #include "ui/framework/dialog.h"
 #include "ui/image_buttons.h"
 #include "ui/layout.h"
+
+inline constexpr int PROMPT_FONT_HEIGHT = 23;
+inline constexpr int PROMPT_FONT_MIN_HEIGHT = 16;
+
+// The prompts' message font: bold "微软雅黑" of cell height PROMPT_FONT_HEIGHT, or the largest
+// smaller height (not below PROMPT_FONT_MIN_HEIGHT) at which every line of `text` fits `width`
+// pixels; a substituted face can be wider than the one the layout was made for.
+HFONT CreatePromptFont(const std::wstring& text, int width);
+// Width in pixels of the widest line ('\n'-separated) of `text` in `font`; -1 when it cannot
+// be measured.
+int WidestLine(HFONT font, const std::wstring& text);
 
 // Shared look: white ground, the message bold black on white, Escape consumed.
 class CPromptDlg : public CDialogEx {

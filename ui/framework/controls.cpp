@@ -21,6 +21,8 @@ void CStatic::ShowBitmap(HBITMAP bmp, bool handOver) {
     } else if (handOver) {
         owned_ = bmp;
     }
+    // The next picture is drawn over the erased ground, never over the one it replaces.
+    Invalidate(true);
 }
 
 HBITMAP CStatic::GetBitmap() const {

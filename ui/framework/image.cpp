@@ -89,16 +89,17 @@ HRESULT CImage::Load(IStream* stream) {
         return E_OUTOFMEMORY;
     }
 
-    // GDI+ writes the rows straight into the DIB section, already premultiplied.
+    // GDI+ writes the rows straight into the DIB section, colours as in the picture: the
+    // picture control premultiplies them once when it takes the bitmap.
     Gdiplus::BitmapData data{};
     data.Width = width;
     data.Height = height;
     data.Stride = static_cast<INT>(width * 4);
-    data.PixelFormat = PixelFormat32bppPARGB;
+    data.PixelFormat = PixelFormat32bppARGB;
     data.Scan0 = bits;
     Gdiplus::Rect area(0, 0, static_cast<INT>(width), static_cast<INT>(height));
     const Gdiplus::Status locked = decoded->LockBits(
-        &area, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf, PixelFormat32bppPARGB, &data);
+        &area, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf, PixelFormat32bppARGB, &data);
     if (locked != Gdiplus::Ok) {
         DeleteObject(bitmap);
         return E_FAIL;

@@ -1,4 +1,5 @@
-// Image holder: owns one decoded bitmap (a premultiplied 32-bpp DIB section) or nothing.
+// Image holder: owns one decoded bitmap (a 32-bpp DIB section, alpha not premultiplied) or
+// nothing. Picture controls premultiply their own copy of such a bitmap before blending it.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +24,7 @@ public:
     operator HBITMAP() const { return bitmap_; }
     int GetWidth() const { return width_; }
     int GetHeight() const { return height_; }
-    // Pixel in the DIB's premultiplied BGRA layout, 0 outside the picture.
+    // Pixel in the DIB's BGRA layout (colour not scaled by alpha), 0 outside the picture.
     uint32_t GetPixelBgra(int x, int y) const;
 
     // Decodes a picture (PNG among others, alpha kept) from the stream with GDI+. The holder

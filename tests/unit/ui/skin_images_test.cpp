@@ -44,16 +44,13 @@ INSTANTIATE_TEST_SUITE_P(Pictures, LoadPngResourceTest,
                              return name;
                          });
 
-TEST(LoadPngResource, KeepsAlphaPremultiplied) {
+TEST(LoadPngResource, KeepsAlphaWithColoursUnscaled) {
     CImage holder;
     ASSERT_TRUE(LoadPngResource(holder, PNG_TWO_PIXELS));
     ASSERT_FALSE(holder.IsNull());
-    // BGRA: opaque red stays as it is; blue at alpha 128 is scaled by 128/255.
+    // BGRA: opaque red; blue at alpha 128 keeps its full blue, the picture control scales it.
     EXPECT_EQ(holder.GetPixelBgra(0, 0), 0xFFFF0000u);
-    const uint32_t blue = holder.GetPixelBgra(1, 0);
-    EXPECT_EQ(blue >> 24, 128u);
-    EXPECT_NEAR(static_cast<int>(blue & 0xFF), 128, 1);
-    EXPECT_EQ((blue >> 8) & 0xFFFF, 0u);
+    EXPECT_EQ(holder.GetPixelBgra(1, 0), 0x800000FFu);
 }
 
 struct DecodeResult {
@@ -108,6 +105,48 @@ TEST(SetControlImage, ControlBecomesPictureOfThatSize) {
     SetControlImage(PNG_ABSENT, control, &holder);
     EXPECT_TRUE(holder.IsNull());
     EXPECT_EQ(control.GetBitmap(), nullptr);
+}
+
+// What the control draws: each pixel blended once over the ground of its colour query.
+TEST(SetControlImage, HalfTransparentPixelBlendedOnceOverTheGround) {
+    NotifyRecorder parent;
+    SKIP_WITHOUT_WINDOWS(parent.m_hWnd);
+    CStatic control;
+    ASSERT_TRUE(control.Attach(parent.AddStatic(SS_BITMAP, 1)));
+    CImage holder;
+    SetControlImage(PNG_TWO_PIXELS, control, &holder);
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = 2;
+    info.bmiHeader.biHeight = -1;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(target, nullptr);
+    HGDIOBJ previous = SelectObject(dc, target);
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
+        parent.m_hWnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control.m_hWnd)));
+    LOGBRUSH ground{};
+    ASSERT_EQ(GetObjectW(brush, sizeof ground, &ground), static_cast<int>(sizeof ground));
+    ASSERT_EQ(ground.lbStyle, static_cast<UINT>(BS_SOLID));
+    SendMessageW(control.m_hWnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    GdiFlush();
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    const uint32_t red = pixels[0] & 0xFFFFFF;
+    const uint32_t half = pixels[1] & 0xFFFFFF;
+    SelectObject(dc, previous);
+    DeleteObject(target);
+    DeleteDC(dc);
+
+    EXPECT_EQ(red, 0xFF0000u);
+    const auto blend = [](int picture, int under) { return (picture * 128 + under * 127) / 255; };
+    EXPECT_NEAR(static_cast<int>((half >> 16) & 0xFF), blend(0, GetRValue(ground.lbColor)), 2);
+    EXPECT_NEAR(static_cast<int>((half >> 8) & 0xFF), blend(0, GetGValue(ground.lbColor)), 2);
+    EXPECT_NEAR(static_cast<int>(half & 0xFF), blend(255, GetBValue(ground.lbColor)), 2);
 }
 
 TEST(SetControlImage, WithoutHolderTheControlKeepsThePicture) {

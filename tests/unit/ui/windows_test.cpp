@@ -17,6 +17,8 @@
 #include "tests/unit/ui/test_windows.h"
 #include "ui/framework/app.h"
 #include "ui/main_window.h"
+#include "ui/picture_ground.h"
+#include "ui/skin_images.h"
 #include "ui/prompts.h"
 #include "startup/startup.h"
 
@@ -104,6 +106,39 @@ TEST_F(MainWindowTest, ItunesNeededLayout) {
     EXPECT_EQ(window.heartbeatWriterThread, 0u);
     EXPECT_EQ(window.itunesWatcherThread, 0u);
     EXPECT_EQ(syncState.connectionState.load(), Waiting);
+}
+
+TEST_F(MainWindowTest, PicturesOnTheStatePictureTakeItsGround) {
+    CImage statePicture;
+    ASSERT_TRUE(LoadPngResource(statePicture, IMG_ITUNES_NEEDED));
+    CChimeboxDlg window;
+    RunModalWithSteps(window, {[&](CDialogEx& d) {
+        const struct {
+            UINT id;
+            bool onStatePicture;
+        } controls[] = {{CTL_HELP_BAR, true}, {CTL_SYNCING_INDICATOR, true}, {CTL_STATUS_LINE, false},
+                        {CTL_SUPPORT_LINE, false}};
+        for (const auto& c : controls) {
+            HWND control = GetDlgItem(d.m_hWnd, static_cast<int>(c.id));
+            ASSERT_NE(control, nullptr) << c.id;
+            const ChildPlace place = PlaceOf(control);
+            const COLORREF ground = PictureColourAt(statePicture, {2, 76, 678, 417}, place.x, place.y);
+            ASSERT_NE(ground, CLR_INVALID) << c.id;
+            HDC dc = GetDC(control);
+            const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
+                d.m_hWnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control)));
+            ReleaseDC(control, dc);
+            LOGBRUSH info{};
+            const bool solid = brush && GetObjectW(brush, sizeof info, &info) == sizeof info && info.lbStyle == BS_SOLID;
+            if (c.onStatePicture) {
+                ASSERT_TRUE(solid) << c.id;
+                EXPECT_EQ(info.lbColor, ground) << c.id;
+            } else {
+                EXPECT_FALSE(solid && info.lbColor == ground) << c.id << " keeps the dialog's colours";
+            }
+        }
+        d.EndDialog(IDOK);
+    }});
 }
 
 TEST_F(MainWindowTest, HitTestDragsOnlyOnTheTitleBar) {
@@ -435,7 +470,16 @@ TEST_F(PromptTest, PromptTextIsBoldBlackOnWhite) {
         EXPECT_EQ(GetBkMode(dc), TRANSPARENT);
         LOGFONTW font{};
         GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof font, &font);
-        EXPECT_EQ(font.lfHeight, 23);
+        // The described height unless the line is too wide for the box in this system's face.
+        HFONT full = CreatePromptFont(L"", 298);
+        const bool fitsAtFullHeight = WidestLine(full, TextOf(text)) <= 298;
+        DeleteObject(full);
+        if (fitsAtFullHeight) {
+            EXPECT_EQ(font.lfHeight, 23);
+        } else {
+            EXPECT_LT(font.lfHeight, 23);
+            EXPECT_LE(WidestLine(reinterpret_cast<HFONT>(GetCurrentObject(dc, OBJ_FONT)), TextOf(text)), 298);
+        }
         EXPECT_EQ(font.lfWeight, FW_BOLD);
         EXPECT_STREQ(font.lfFaceName, L"微软雅黑");
         ReleaseDC(text, dc);
