@@ -198,22 +198,29 @@ void CChimeboxDlg::SetupCaptionButtons() {
     closeButton.notifyCode = NOTIFY_CLOSE;
 }
 
+namespace {
+
+// Places a link picture, shows its normal picture kept in `holder`, and gives it its pictures
+// and code.
+void ShowLinkButton(CStaticButton& button, PixelRect place, uint16_t normalId, uint16_t hoverId, uint32_t code,
+                    CImage& holder) {
+    PlaceWindow(button.m_hWnd, place);
+    SetControlImage(normalId, button, &holder);
+    button.hoverImageId = hoverId;
+    button.normalImageId = normalId;
+    button.notifyCode = code;
+    button.ShowWindow(SW_SHOW);
+}
+
+}  // namespace
+
 void CChimeboxDlg::SetupHelpBar() {
-    PlaceWindow(helpBar.m_hWnd, HELP_BAR_PLACE);
-    SetControlImage(IMG_HELP_BAR, helpBar, &helpImageHolder);
-    helpBar.hoverImageId = IMG_HELP_BAR_HOVER;
-    helpBar.normalImageId = IMG_HELP_BAR;
-    helpBar.notifyCode = NOTIFY_OPEN_HELP;
-    helpBar.ShowWindow(SW_SHOW);
+    ShowLinkButton(helpBar, HELP_BAR_PLACE, IMG_HELP_BAR, IMG_HELP_BAR_HOVER, NOTIFY_OPEN_HELP, helpImageHolder);
 }
 
 void CChimeboxDlg::ShowDownloadTile() {
-    PlaceWindow(downloadTile.m_hWnd, DOWNLOAD_TILE_PLACE);
-    SetControlImage(IMG_DOWNLOAD_TILE, downloadTile, &downloadImageHolder);
-    downloadTile.hoverImageId = IMG_DOWNLOAD_TILE_HOVER;
-    downloadTile.normalImageId = IMG_DOWNLOAD_TILE;
-    downloadTile.notifyCode = NOTIFY_DOWNLOAD_ITUNES;
-    downloadTile.ShowWindow(SW_SHOW);
+    ShowLinkButton(downloadTile, DOWNLOAD_TILE_PLACE, IMG_DOWNLOAD_TILE, IMG_DOWNLOAD_TILE_HOVER, NOTIFY_DOWNLOAD_ITUNES,
+                   downloadImageHolder);
 }
 
 void CChimeboxDlg::StartBackgroundWork(const std::u16string& appleSupportRoot) {
