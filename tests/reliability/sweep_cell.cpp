@@ -113,6 +113,12 @@ public:
         }
         return running;
     }
+    // The same, without the heartbeat, which lives as long as the program.
+    std::vector<std::string> RunningPhoneThreads() {
+        std::vector<std::string> running = Running();
+        std::erase(running, "HeartbeatWriter");
+        return running;
+    }
 
 private:
     void Sample() {
@@ -447,14 +453,21 @@ void Cell::RunScenario() {
 void Cell::Recover() {
     if (scenario_ == SC_PROTOCOL || scenario_ == SC_QUIT) return;  // decided once per run / program ended
     if (WaitUntil([&] { return RequestServed(); }, 3s)) return;
-    // Unplugged long enough for the threads of the earlier attach to see their quit while the
-    // phone is gone (a phone is not plugged in again within a tenth of a second).
+    // Unplugged until the threads of the earlier attach have ended while the phone is gone: a
+    // teardown that ran only after the phone came back would reach the phone again (a phone is
+    // not plugged in again within a tenth of a second). The waits end as soon as the program is
+    // there; they are long only so that a loaded machine is not mistaken for a hang.
     Detach();
-    WaitUntil([] { return syncState.device.load() == nullptr; }, 2s);
-    WaitUntil([] { return !syncState.syncBusy; }, 2s);
+    bool ended = WaitUntil([] { return syncState.device.load() == nullptr; }, 10s) &&
+                 WaitUntil([] { return !syncState.syncBusy; }, 10s) &&
+                 WaitUntil([&] { return threads_.RunningPhoneThreads().empty(); }, 10s);
+    if (!ended) {
+        Fail(CHECK_HANG, "the phone's threads did not end after the detach");
+        return;
+    }
     platform::SleepMs(300);
     Attach();
-    if (!WaitUntil([&] { return RequestServed(); }, 10s)) Fail(CHECK_STUCK, "not served after the fault was removed");
+    if (!WaitUntil([&] { return RequestServed(); }, 20s)) Fail(CHECK_STUCK, "not served after the fault was removed");
 }
 
 // Shutdown as the window does it; every thread must end within its pass.
@@ -527,7 +540,7 @@ CellOutcome Cell::Run() {
     RunScenario();
     // The fault ends between jobs where it can: a job that began with it and ended without it
     // would count a step that failed as done.
-    WaitUntil([] { return !syncState.syncBusy; }, 3s);
+    WaitUntil([] { return !syncState.syncBusy; }, 6s);
     ClearFault();
     if (!(outcome_.failed & CHECK_SETUP)) Recover();
     QuitAndWait();
