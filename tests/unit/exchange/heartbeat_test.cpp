@@ -28,7 +28,7 @@ protected:
     void TearDown() override {
         if (writer_) {
             platform::PostToThread(writer_, platform::MSG_THREAD_QUIT);
-            EXPECT_TRUE(WaitUntil([] { return heartbeatEnded.load(); }, std::chrono::milliseconds(1500)));
+            EXPECT_TRUE(WaitUntil([] { return heartbeatEnded.load(); }));
         }
         ExchangeTest::TearDown();
     }
@@ -45,20 +45,20 @@ TEST_F(HeartbeatTest, WritesSixtyFourBytesWithAGrowingCount) {
     StartWriter();
     ASSERT_TRUE(WaitUntil([&] { return Beat().size() == 64; }));
     EXPECT_EQ(Beat(), Expected(1));
-    ASSERT_TRUE(WaitUntil([&] { return Beat() == Expected(2); }, std::chrono::seconds(2)));
-    ASSERT_TRUE(WaitUntil([&] { return Beat() == Expected(3); }, std::chrono::seconds(2)));
+    ASSERT_TRUE(WaitUntil([&] { return Beat() == Expected(2); }, std::chrono::seconds(5)));
+    ASSERT_TRUE(WaitUntil([&] { return Beat() == Expected(3); }, std::chrono::seconds(5)));
 }
 
 TEST_F(HeartbeatTest, TheCountStartsAgainAfterAWait) {
     StartWriter();
-    ASSERT_TRUE(WaitUntil([&] { return Beat() == Expected(2); }, std::chrono::seconds(2)));
+    ASSERT_TRUE(WaitUntil([&] { return Beat() == Expected(2); }, std::chrono::seconds(5)));
     syncState.connectionState = Waiting;
-    ASSERT_TRUE(WaitUntil([] { return syncState.heartbeatCount == 0; }, std::chrono::seconds(2)));
+    ASSERT_TRUE(WaitUntil([] { return syncState.heartbeatCount == 0; }, std::chrono::seconds(5)));
     fs::remove(InContainer("/Documents/sync/HeartBeat"));
     platform::SleepMs(600);
     EXPECT_FALSE(fs::exists(InContainer("/Documents/sync/HeartBeat")));  // nothing written while waiting
     syncState.connectionState = Connected;
-    ASSERT_TRUE(WaitUntil([&] { return Beat().size() == 64; }, std::chrono::seconds(2)));
+    ASSERT_TRUE(WaitUntil([&] { return Beat().size() == 64; }, std::chrono::seconds(5)));
     EXPECT_EQ(Beat(), Expected(1));
 }
 
@@ -67,11 +67,15 @@ TEST_F(HeartbeatTest, AFailedBeatIsRetriedSoonWithoutCounting) {
     StartWriter();
     platform::SleepMs(300);
     EXPECT_EQ(syncState.heartbeatCount, 0);
-    // Retries come every 20 ms, so the beat follows the repair well inside one period.
-    uint64_t repaired = platform::MonotonicMs();
+    // Retries come every 20 ms: some fifteen tries in 300 ms, where the 500 ms period gives one.
+    // Counting tries, not timing the repair, keeps this true on a loaded machine.
+    size_t tries = 0;
+    for (const std::string& line : phone_.Calls({"AFCFileRefOpen"})) {
+        if (line.find("/Documents/sync/HeartBeat") != std::string::npos) ++tries;
+    }
+    EXPECT_GE(tries, 4u);
     phone_.ClearFaults();
-    ASSERT_TRUE(WaitUntil([&] { return Beat().size() == 64; }, std::chrono::seconds(2)));
-    EXPECT_LT(platform::MonotonicMs() - repaired, 300u);
+    ASSERT_TRUE(WaitUntil([&] { return Beat().size() == 64; }, std::chrono::seconds(5)));
     EXPECT_EQ(Beat(), Expected(1));
 }
 

@@ -28,7 +28,7 @@ protected:
     void StopWorker() {
         if (!worker_) return;
         platform::PostToThread(worker_, platform::MSG_THREAD_QUIT);
-        EXPECT_TRUE(WaitUntil([] { return workerEnded.load(); }, std::chrono::milliseconds(1000)));
+        EXPECT_TRUE(WaitUntil([] { return workerEnded.load(); }, std::chrono::seconds(5)));
         worker_ = 0;
     }
     // Several worker passes.
@@ -91,7 +91,7 @@ TEST_F(WorkerTest, QuitIsSeenWithinOnePass) {
     Passes(1);
     uint64_t posted = platform::MonotonicMs();
     platform::PostToThread(worker_, platform::MSG_THREAD_QUIT);
-    ASSERT_TRUE(WaitUntil([] { return workerEnded.load(); }, std::chrono::milliseconds(1000)));
+    ASSERT_TRUE(WaitUntil([] { return workerEnded.load(); }, std::chrono::seconds(5)));
     EXPECT_LE(platform::MonotonicMs() - posted, 400u);
     worker_ = 0;
 }
@@ -117,7 +117,7 @@ TEST_F(WorkerTest, OverlappingWorkersStartOneJob) {
     EXPECT_EQ(JobStarts(), 1);
     platform::PostToThread(first, platform::MSG_THREAD_QUIT);
     platform::PostToThread(second, platform::MSG_THREAD_QUIT);
-    EXPECT_TRUE(WaitUntil([] { return overlappingEnded.load() == 2; }, std::chrono::milliseconds(1000)));
+    EXPECT_TRUE(WaitUntil([] { return overlappingEnded.load() == 2; }, std::chrono::seconds(5)));
 }
 
 // A detach or re-attach that posts its quit messages while the worker is starting a job can come
@@ -143,7 +143,7 @@ TEST_F(WorkerTest, QuitDuringAJobStartReachesTheJobThreads) {
     StartWorker();
     ASSERT_TRUE(WaitUntil([] { return workerEnded.load(); }));
     worker_ = 0;
-    EXPECT_TRUE(WaitUntil([] { return jobThreadsQuit.load() == 2; }, std::chrono::milliseconds(1000)));
+    EXPECT_TRUE(WaitUntil([] { return jobThreadsQuit.load() == 2; }, std::chrono::seconds(5)));
     // Without the quit, the stand-ins would outlive the test: end them either way.
     platform::PostToThread(syncState.athDriverThread, platform::MSG_THREAD_QUIT);
     platform::PostToThread(syncState.athReaderThread, platform::MSG_THREAD_QUIT);

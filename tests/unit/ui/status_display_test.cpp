@@ -1,6 +1,8 @@
 // StatusUpdater's reaction to each change of connectionState, seen through a recording view.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,10 +13,24 @@
 
 namespace {
 
+// A thread message nobody acts on: it can be posted only while the thread has its queue.
+constexpr uint32_t PROBE_MESSAGE = platform::MSG_USER_BASE + 777;
+
+// Generous, so that a loaded machine is not taken for a fault; returns as soon as it holds.
+bool WaitUntil(const std::function<bool()>& condition, uint64_t timeoutMs = 10000) {
+    const uint64_t end = platform::MonotonicMs() + timeoutMs;
+    while (!condition()) {
+        if (platform::MonotonicMs() > end) return condition();
+        platform::SleepMs(10);
+    }
+    return true;
+}
+
 class RecordingView : public StatusView {
 public:
     std::vector<std::string> calls;
     std::u16string statusLine;
+    std::atomic<int> statusLines{0};  // the last step of a pass, watched from the test's thread
     bool blinking = false;
     // When set, stopping the blink timer finds the state changed meanwhile to this value.
     int stateAfterStop = -1;
@@ -39,6 +55,7 @@ public:
     void SetStatusLine(const std::u16string& text) override {
         statusLine = text;
         calls.push_back("status line");
+        ++statusLines;
     }
 };
 
@@ -129,10 +146,9 @@ TEST_F(StatusUpdaterTest, ThreadStopsAtQuitAndShowsChanges) {
     const platform::ThreadId thread = platform::StartThread(StatusUpdater, &params);
     ASSERT_NE(thread, 0u);
     // The thread's first pass sees the change; then the quit ends it.
-    platform::SleepMs(600);
+    ASSERT_TRUE(WaitUntil([&] { return view.statusLines > 0; }));
     ASSERT_TRUE(platform::PostToThread(thread, platform::MSG_THREAD_QUIT));
-    platform::SleepMs(600);
-    EXPECT_FALSE(platform::PostToThread(thread, platform::MSG_THREAD_QUIT)) << "the thread has not ended";
+    EXPECT_TRUE(WaitUntil([&] { return !platform::PostToThread(thread, PROBE_MESSAGE); })) << "the thread has not ended";
     EXPECT_EQ(view.calls, (std::vector<std::string>{"picture connected", "redraw help bar", "status line"}));
 }
 
