@@ -22,7 +22,7 @@ ARGS = winenv.parse_args(sys.argv[2:])
 SLOW = 40        # seconds: a phone operation under Wine on a busy 2-core machine
 START = 60       # seconds: the program's window appears
 QUIET = 2.0      # seconds in which something must not happen
-SERVED = 6.0     # seconds in which a phone that is served answers a request of the companion app
+SERVED = 10.0    # seconds in which a phone that is served answers a request of the companion app
 TONE = bytes(range(256)) * 64
 
 STATE_PICTURES = ("connected", "not_connected", "itunes_needed")
@@ -102,7 +102,7 @@ class WindowCase(unittest.TestCase):
         self.program = program
         self.window = window
         # The first pictures are drawn: the title bar is there.
-        self.assertTrue(wait_until(lambda: self.matches(TITLE_BAR, "title_bar"), 10), self.report(TITLE_BAR, "title_bar"))
+        self.assertTrue(wait_until(lambda: self.matches(TITLE_BAR, "title_bar"), SLOW), self.report(TITLE_BAR, "title_bar"))
         return window
 
     def start_itunes(self, name="iTunes.exe"):
@@ -156,7 +156,7 @@ class WindowCase(unittest.TestCase):
         candidates = ["download_tile", "download_tile_hover"] + [self.under(s, TILE) for s in STATE_PICTURES]
         return self.shows(TILE, candidates, shot) in ("download_tile", "download_tile_hover")
 
-    def assertShows(self, box, candidates, expected, timeout=5):
+    def assertShows(self, box, candidates, expected, timeout=15):
         """The region comes to show the expected picture and keeps it: a picture change lags the
         input a little, so one look right after the input could still see the old one."""
         def steady():
@@ -315,7 +315,7 @@ class NoSupport(WindowCase):
         self.start()
         self.assertFalse(self.window.iconic())
         self.window.click(MINIMIZE)
-        self.assertTrue(wait_until(self.window.iconic, 10), "the window was not minimised")
+        self.assertTrue(wait_until(self.window.iconic, SLOW), "the window was not minimised")
         self.assertTrue(self.program.running())
         self.programs.pop().close()
 
@@ -330,7 +330,7 @@ class WithPhone(WindowCase):
     def test_failing_binder_keeps_not_connected(self):
         phone = self.phone()
         self.start(support="broken")
-        self.assertState("not_connected", 10)
+        self.assertState("not_connected", SLOW)
         phone.attach()
         time.sleep(QUIET + 1)
         self.assertEqual(self.state_picture(), "not_connected")
@@ -342,7 +342,7 @@ class WithPhone(WindowCase):
     def test_plug_sync_unplug(self):
         phone = self.phone(name="陈的 iPhone")
         self.start()
-        self.assertState("not_connected", 10)
+        self.assertState("not_connected", SLOW)
         waiting = self.status_line()
         # The tile's place reacts to nothing in this mode.
         self.window.click(TILE)
@@ -352,7 +352,7 @@ class WithPhone(WindowCase):
         phone.attach()
         self.assertState("connected")
         self.assertTrue(wait_until(lambda: phone.heartbeat().startswith(b"Version:1.1.1,HeartBeat:"), SLOW))
-        self.assertTrue(wait_until(lambda: self.status_line_differs(waiting) > 1.0, 10),
+        self.assertTrue(wait_until(lambda: self.status_line_differs(waiting) > 1.0, SLOW),
                         "the status line did not change for the phone's name")
         self.assertEqual(self.syncing_label(), "hidden")
         # The help bar is drawn again above the new state picture.
@@ -375,7 +375,7 @@ class WithPhone(WindowCase):
             more.write("ReadyForSync\nAssetManifest\nSyncFinished\n")
         self.assertTrue(wait_until(phone.update_served, SLOW), "the job did not end")
         self.assertTrue(wait_until(lambda: self.syncing_label() == "hidden", 5), "the syncing label stayed")
-        self.assertState("connected", 10)
+        self.assertState("connected", SLOW)
         phone.empty_queues()
 
         # Unplugged mid-job: back to waiting, label hidden, the waiting text again.
@@ -385,7 +385,7 @@ class WithPhone(WindowCase):
         phone.detach()
         self.assertState("not_connected")
         self.assertTrue(wait_until(lambda: self.syncing_label() == "hidden", 5), "the syncing label stayed")
-        self.assertTrue(wait_until(lambda: self.status_line_differs(waiting) < 1.0, 10),
+        self.assertTrue(wait_until(lambda: self.status_line_differs(waiting) < 1.0, SLOW),
                         "the status line did not return to waiting")
         self.assertShows(HELP_BAR, HELP_PAIR, "help_bar")
 
@@ -397,7 +397,7 @@ class WithPhone(WindowCase):
         tracks = phone.tracks()
         self.assertEqual([(t["title"], t["path"], t["broken"]) for t in tracks],
                          [("晨钟", "/iTunes_Control/Ringtones/chimes.m4r", False)])
-        self.assertState("connected", 10)
+        self.assertState("connected", SLOW)
         self.assertTrue(wait_until(lambda: self.syncing_label() == "hidden", 5), "the syncing label stayed")
 
     def assertBlinks(self):
@@ -410,7 +410,7 @@ class WithPhone(WindowCase):
         phone = self.phone()
         self.start_itunes()
         self.start()
-        self.assertState("not_connected", 10)
+        self.assertState("not_connected", SLOW)
         time.sleep(QUIET)
         self.assertEqual(self.prompts(), [], "a prompt without a phone")
         phone.attach()
@@ -424,7 +424,7 @@ class WithPhone(WindowCase):
         time.sleep(QUIET)
         self.assertEqual(len(self.prompts()), 1, "Escape closed the prompt")
         self.display.key("Return")
-        self.assertTrue(self.wait_prompts(0, 10), "Enter did not close the prompt")
+        self.assertTrue(self.wait_prompts(0, SLOW), "Enter did not close the prompt")
         self.assertTrue(self.program.running())
         # Unplugged and plugged in again with iTunes still running: no second prompt.
         phone.detach()
@@ -476,7 +476,7 @@ class Prompts(WindowCase):
     def test_version_prompt_close_ends_the_program(self):
         _, prompt = self.open_version_prompt("2.0")
         self.click_in(prompt, *SECOND_CHOICE)
-        self.assertTrue(wait_until(lambda: not self.display.windows(), 10), "关闭 left windows open")
+        self.assertTrue(wait_until(lambda: not self.display.windows(), SLOW), "关闭 left windows open")
         self.assertTrue(self.closed(self.program, 15), "关闭 did not end the program")
         self.assertEqual(self.pages(), [])
 
@@ -490,14 +490,14 @@ class Prompts(WindowCase):
         kinds = {self.prompt_kind(p): p for p in self.prompts()}
         self.assertEqual(sorted(kinds), ["itunes", "version"])
         self.click_in(kinds["itunes"], *ITUNES_OK)
-        self.assertTrue(self.wait_prompts(1, 10), "the close-iTunes prompt did not close")
+        self.assertTrue(self.wait_prompts(1, SLOW), "the close-iTunes prompt did not close")
         self.assertEqual(self.prompt_kind(self.prompts()[0]), "version")
         self.click_in(kinds["version"], *VERSION_TEXT)
         self.display.key("Return")
-        self.assertTrue(self.wait_prompts(0, 10), "Enter did not close the version prompt")
+        self.assertTrue(self.wait_prompts(0, SLOW), "Enter did not close the version prompt")
         self.assertTrue(self.program.running(), "Enter on the prompt ended the program")
         # The phone stays attached, but nothing is served for it.
-        self.assertState("connected", 10)
+        self.assertState("connected", SLOW)
         (phone.sync / "GetCurrentRing").write_bytes(b"")
         time.sleep(SERVED)
         self.assertTrue((phone.sync / "GetCurrentRing").exists(), "a request was served for a newer companion app")
