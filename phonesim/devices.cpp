@@ -79,19 +79,83 @@ Watcher& W() {
     return *watcher;
 }
 
-// udid -> contents of phones/<udid>/attached, for every phone that has one.
-std::map<std::string, std::string> ScanAttached() {
-    std::map<std::string, std::string> found;
-    auto root = SimRoot();
-    if (!root) return found;
+// What two stats tell of a file or folder: enough to notice a change without reading it.
+struct Stamp {
+    bool present = false;
+    fs::file_time_type time{};
+    uintmax_t size = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+Stamp StampOf(const fs::path& path) {
     std::error_code ec;
-    for (fs::directory_iterator it(*root / "phones", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string udid = PathToUtf8(it->path().filename());
-        if (!IsPlainName(udid)) continue;
-        if (auto content = ReadSmallFile(it->path() / "attached", 64 * 1024)) found[udid] = *content;
-    }
-    return found;
+    Stamp stamp;
+    stamp.time = fs::last_write_time(path, ec);
+    if (ec) return {};
+    stamp.present = true;
+    if (!fs::is_directory(path, ec)) stamp.size = fs::file_size(path, ec);
+    return stamp;
 }
+
+// A file time can be as coarse as a clock tick, so two writes within one tick may leave the
+// stamp as it was: whatever changed in the last second is read again regardless.
+bool Recent(const Stamp& stamp) {
+    return !stamp.present || fs::file_time_type::clock::now() - stamp.time < std::chrono::seconds(1);
+}
+
+// The event thread's view of phones/<udid>/attached. A pass costs a stat of the folder and two
+// of each phone's file while nothing changes, where reading them all would cost a listing and an
+// open and read per phone, fifty times a second.
+class DiskView {
+public:
+    // udid -> contents of phones/<udid>/attached, for every phone that has one.
+    std::map<std::string, std::string> Attached() {
+        std::map<std::string, std::string> found;
+        const auto root = SimRoot();
+        if (!root) return found;
+        const fs::path folder = *root / "phones";
+        if (folder != folder_) {  // another simulated world: nothing known of it yet
+            folder_ = folder;
+            folderStamp_ = {};
+            phones_.clear();
+        }
+        const Stamp stamp = StampOf(folder);
+        if (stamp != folderStamp_ || Recent(stamp)) List(stamp);
+        for (auto& [udid, phone] : phones_) {
+            const Stamp fileStamp = StampOf(phone.file);
+            if (!fileStamp.present) phone.content.reset();
+            else if (fileStamp != phone.stamp || Recent(fileStamp) || !phone.content)
+                phone.content = ReadSmallFile(phone.file, 64 * 1024);
+            phone.stamp = fileStamp;
+            if (phone.content) found[udid] = *phone.content;
+        }
+        return found;
+    }
+
+private:
+    struct Phone {
+        fs::path file;
+        Stamp stamp;
+        std::optional<std::string> content;
+    };
+
+    void List(const Stamp& stamp) {
+        folderStamp_ = stamp;
+        std::map<std::string, Phone> listed;
+        std::error_code ec;
+        for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string udid = PathToUtf8(it->path().filename());
+            if (!IsPlainName(udid)) continue;
+            auto known = phones_.find(udid);
+            listed[udid] = known == phones_.end() ? Phone{it->path() / "attached", {}, {}} : known->second;
+        }
+        phones_ = std::move(listed);
+    }
+
+    fs::path folder_;
+    Stamp folderStamp_;
+    std::map<std::string, Phone> phones_;
+};
 
 struct Event {
     DeviceRecord* record;
@@ -99,8 +163,8 @@ struct Event {
 };
 
 // Compares the disk with the known state; returns the changes in udid order.
-std::vector<Event> Diff(Watcher& w) {
-    const auto attached = ScanAttached();
+std::vector<Event> Diff(Watcher& w, DiskView& view) {
+    const auto attached = view.Attached();
     std::vector<Event> events;
     std::lock_guard lock(w.mutex);
     for (auto it = w.known.begin(); it != w.known.end();) {
@@ -141,9 +205,9 @@ void Deliver(AMDeviceEventFunction callback, const Event& e) {
     callback(&event);  // may block: later events wait
 }
 
-void Pass(Watcher& w) {
+void Pass(Watcher& w, DiskView& view) {
     MaybeDumpCounters();
-    const std::vector<Event> events = Diff(w);
+    const std::vector<Event> events = Diff(w, view);
     std::vector<Subscriber> subscribers;
     std::vector<Event> current;
     {
@@ -160,12 +224,13 @@ void Pass(Watcher& w) {
 void Loop(uint64_t generation) {
     Watcher& w = W();
     const auto ended = [&] { return w.generation != generation; };
+    DiskView view;  // each thread, a reset's new one too, starts from what it finds on disk
     for (;;) {
         {
             std::lock_guard lock(w.mutex);
             if (ended()) return;
         }
-        GuardedVoid([&] { Pass(w); });
+        GuardedVoid([&] { Pass(w, view); });
         std::unique_lock lock(w.mutex);
         if (w.wake.wait_for(lock, std::chrono::milliseconds(20), ended)) return;
     }
