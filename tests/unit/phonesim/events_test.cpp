@@ -53,6 +53,29 @@ TEST_F(EventsTest, ContentChangeIsTheSamePhoneAttachedAgain) {
     EXPECT_EQ(ConnectionNumber(events[1].device), number);
 }
 
+// A file whose time is more than a second old is read again only when its size or time moves:
+// a token renamed into place with an old time (as a move keeps it) is still a new attach.
+TEST_F(EventsTest, AnOldFileRenamedIntoPlaceIsSeen) {
+    MakePhone({"p1"});
+    AMDeviceRef device = DeviceOf("p1");
+    ASSERT_NE(device, nullptr);
+    const fs::path attached = PhoneDir("p1") / "attached";
+    const auto now = fs::last_write_time(attached);
+    fs::last_write_time(attached, now - std::chrono::hours(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // a few looks at the aged file
+    WriteFile(PhoneDir("p1") / "attached.new", "2");
+    fs::last_write_time(PhoneDir("p1") / "attached.new", now - std::chrono::hours(2));
+    fs::rename(PhoneDir("p1") / "attached.new", attached);
+    auto events = WaitForEvents(2);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].kind, static_cast<uint32_t>(AMDeviceEventAttached));
+    EXPECT_EQ(events[1].device, device);
+    Detach("p1");
+    events = WaitForEvents(3);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[2].kind, static_cast<uint32_t>(AMDeviceEventDetached));
+}
+
 TEST_F(EventsTest, AFreshAttachGetsANewRecordAndNumber) {
     MakePhone({"p1"});
     AMDeviceRef first = DeviceOf("p1");
