@@ -79,7 +79,7 @@ Watcher& W() {
     return *watcher;
 }
 
-// What two stats tell of a file or folder: enough to notice a change without reading it.
+// What stats tell of a file or folder: enough to notice a change without reading it.
 struct Stamp {
     bool present = false;
     fs::file_time_type time{};
@@ -103,9 +103,9 @@ bool Recent(const Stamp& stamp) {
     return !stamp.present || fs::file_time_type::clock::now() - stamp.time < std::chrono::seconds(1);
 }
 
-// The event thread's view of phones/<udid>/attached. A pass costs a stat of the folder and two
-// of each phone's file while nothing changes, where reading them all would cost a listing and an
-// open and read per phone, fifty times a second.
+// The event thread's view of phones/<udid>/attached. While nothing changes a pass costs a few
+// stats, where reading everything again would cost a listing and an open and read per phone,
+// fifty times a second.
 class DiskView {
 public:
     // udid -> contents of phones/<udid>/attached, for every phone that has one.
